@@ -4,6 +4,7 @@
 // the working copy, which replaces the table only when a record changed. So
 // every decision within a table rests on the bytes as they were at the start.
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -68,10 +69,21 @@ void PrintSkipped(const wchar_t* reason) {
 bool IsHighSurrogate(uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-// Writes a stored string's units to standard output; write failures (a
-// character the locale cannot encode) are ignored on purpose. Where wchar_t
-// is UTF-16 each unit goes out as it stands; where it is a code point, a
-// surrogate pair goes out as its one character and a lone surrogate is dropped.
+// Writes one character where the locale can encode it. The stream itself
+// would put a substitute such as '?' in place of one it cannot encode.
+void PutCodePoint(uint32_t c) {
+  char bytes[MB_LEN_MAX];
+  std::mbstate_t state{};
+  if (wcrtomb(bytes, static_cast<wchar_t>(c), &state) != static_cast<size_t>(-1)) {
+    fputwc(static_cast<wchar_t>(c), stdout);
+  }
+}
+
+// Writes a stored string's units to standard output; write failures are
+// ignored on purpose. Where wchar_t is UTF-16 each unit goes out as it
+// stands; where it is a code point, a surrogate pair goes out as its one
+// character, and a lone surrogate or a character the locale cannot encode
+// prints nothing.
 void PutNameUnits(const uint8_t* s, uint32_t length) {
   for (uint32_t i = 0; i + 1 < length; i += 2) {
     const uint32_t unit = LoadU16(s + i);
@@ -80,11 +92,11 @@ void PutNameUnits(const uint8_t* s, uint32_t length) {
     } else if (IsHighSurrogate(unit)) {
       if (i + 3 < length && IsLowSurrogate(LoadU16(s + i + 2))) {
         const uint32_t low = LoadU16(s + i + 2);
-        fputwc(static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00)), stdout);
+        PutCodePoint(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
         i += 2;
       }
     } else if (!IsLowSurrogate(unit)) {
-      fputwc(static_cast<wchar_t>(unit), stdout);
+      PutCodePoint(unit);
     }
   }
 }

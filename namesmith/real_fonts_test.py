@@ -388,7 +388,7 @@ def ExceptCases(fonts):
     for rec in WindowsNames(fonts[0]):
         by_string.setdefault(rec.string, set()).add(rec.language)
     several = sorted((s for s, langs in by_string.items() if len(langs) > 1),
-                     key=lambda s: (-len(by_string[s]), s))
+                     key=lambda s: (-len(by_string[s]), len(s), s))
     cases = [
         Case("except an absent language", Text(family),
              SameLength(Text(family)), "0x7FFF", ["-x"], "changed"),
