@@ -195,7 +195,7 @@ def ParseLanguage(text):
     """The language argument read as wcstoul in base 0 does, 32 bits."""
     s = text.lstrip(" \t\n\v\f\r")
     negative = s[:1] == "-"
-    if s[:1] in "+-" and s:
+    if s[:1] in ("+", "-"):
         s = s[1:]
     if s[:2].lower() == "0x" and s[2:3] and s[2:3] in "0123456789abcdefABCDEF":
         base, s = 16, s[2:]
@@ -228,7 +228,6 @@ class Plan:
         self.data = bytearray(source)  # expected destination bytes
         self.messages = b""
         self.actions = {}  # (table offset, record index) -> "renamed"/"erased"
-        self.refused = 0
 
 
 def PlanPatch(source, fonts, old, new, language, flags):
@@ -269,16 +268,18 @@ def PlanPatch(source, fonts, old, new, language, flags):
             end = rec.position + len(new_bytes)
             if end > length or len(new_bytes) > 0xFFFF:
                 plan.messages += TOO_LONG
-                plan.refused += 1
                 continue
-            if any(other is not rec and other.in_range and other.length
-                   and other.position < end
-                   and rec.position < other.position + other.length
-                   and not (other.index in chosen
-                            and other.position == rec.position)
-                   for other in records):
+            # The written bytes may cover no other record's string, unless
+            # that record gets the new name at the same position too.  An
+            # empty new name writes nothing, so it covers nothing.
+            covered = [other for other in records
+                       if other is not rec and other.in_range and other.length
+                       and other.position < end
+                       and rec.position < other.position + other.length
+                       and not (other.index in chosen
+                                and other.position == rec.position)]
+            if new_bytes and covered:
                 plan.messages += SHARED
-                plan.refused += 1
                 continue
             copy[rec.position:end] = new_bytes
             struct.pack_into(">H", copy, header + 8, len(new_bytes))
