@@ -1,11 +1,9 @@
 // The program's outer shell: banner, arguments, whole-file read, walk,
 // whole-file write and the closing line.
-#include <cstdio>
-#include <cstdlib>
 #include <cwchar>
 #include <cwctype>
-#include <memory>
 
+#include "console.h"
 #include "namesmith.h"
 
 namespace {
@@ -70,10 +68,6 @@ unsigned DigitValue(char16_t unit) {
   return 36;
 }
 
-struct FreeDeleter {
-  void operator()(void* p) const { free(p); }
-};
-
 }  // namespace
 
 uint32_t ParseLanguage(const char16_t* text) {
@@ -102,47 +96,42 @@ uint32_t ParseLanguage(const char16_t* text) {
 }
 
 void PrintUsage() {
-  for (const wchar_t* line : USAGE) wprintf(L"%ls", line);
+  for (const wchar_t* line : USAGE) Print(L"%ls", line);
 }
 
 int ProcessFile(const PathChar* source, const PathChar* destination, const char16_t* oldName,
                 const char16_t* newName, uint32_t language, uint32_t flags) {
-  // A source that cannot be opened has size 0 here and is reported by the read.
-  uint64_t size = 0;
-  if (!GetSourceSize(source, &size)) size = 0;
-
-  // The file buffer's size is a 32-bit count; a larger file cannot be held.
-  std::unique_ptr<uint8_t, FreeDeleter> buffer(
-      size > 0xFFFFFFFFu ? nullptr : static_cast<uint8_t*>(malloc(size > 0 ? size : 1)));
-  if (!buffer) {
-    wprintf(L"A memory error occured.\n");
-    return 0;
-  }
-  if (!ReadWholeFile(source, static_cast<uint32_t>(size), buffer.get())) {
-    wprintf(L"The file was not found.\n");
-    return 0;
+  FileBuffer file;
+  switch (LoadWholeFile(source, &file)) {
+    case LOAD_OK:
+      break;
+    case LOAD_NO_MEMORY:
+      Print(L"A memory error occured.\n");
+      return 0;
+    case LOAD_NOT_FOUND:
+      Print(L"The file was not found.\n");
+      return 0;
   }
 
-  if (!WalkFontFile(static_cast<uint32_t>(size), buffer.get(), oldName, newName, language,
-                    flags)) {
-    wprintf(L"A fatal error was detected or the name was not found.\n");
+  if (!WalkFontFile(file.size, file.bytes, oldName, newName, language, flags)) {
+    Print(L"A fatal error was detected or the name was not found.\n");
     return 0;
   }
-  if (destination != nullptr &&
-      !WriteWholeFile(destination, static_cast<uint32_t>(size), buffer.get())) {
-    wprintf(L"Failed in writing the file.\n");
+  if (destination != nullptr && !WriteWholeFile(destination, file)) {
+    Print(L"Failed in writing the file.\n");
     return 0;
   }
-  wprintf(L"Quit the program successfully.\n");
+  Print(L"Quit the program successfully.\n");
   return 1;
 }
 
 int NamesmithMain(int argc, const char16_t* const* argv, const PathChar* const* paths) {
-  wprintf(L"Nomenforge for Microsoft Format\n");
-  wprintf(L"\n");
+  Print(L"Nomenforge for Microsoft Format\n");
+  Print(L"\n");
 
   if (argc == 2) {
     ProcessFile(paths[1], nullptr, nullptr, nullptr, 0, LIST_NAMES);
+    FlushConsole();
     return 0;
   }
   if (argc >= 6) {
@@ -155,12 +144,14 @@ int NamesmithMain(int argc, const char16_t* const* argv, const PathChar* const* 
     }
     if (i == argc) {
       ProcessFile(paths[1], paths[2], argv[3], argv[4], ParseLanguage(argv[5]), flags);
+      FlushConsole();
       return 0;
     }
   }
 
-  wprintf(L"Invalid arguments\n");
-  wprintf(L"\n");
+  Print(L"Invalid arguments\n");
+  Print(L"\n");
   PrintUsage();
+  FlushConsole();
   return 0;
 }

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "file_io.h"
@@ -41,30 +42,37 @@ bool FolderOf(const wchar_t* path, std::wstring* folder) {
 
 }  // namespace
 
-bool GetSourceSize(const wchar_t* path, uint64_t* size) {
-  FileHandle file(OpenForReading(path));
-  if (file.h == INVALID_HANDLE_VALUE) return false;
-  DWORD high = 0;
-  const DWORD low = GetFileSize(file.h, &high);
-  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
-  *size = (uint64_t{high} << 32) | low;
-  return true;
-}
+FileBuffer::~FileBuffer() { free(bytes); }
 
-bool ReadWholeFile(const wchar_t* path, uint32_t size, uint8_t* buffer) {
+LoadResult LoadWholeFile(const wchar_t* path, FileBuffer* buffer) {
+  // The size, from an open of its own; a file that cannot be opened has
+  // size 0 here and is reported by the read below.
+  uint64_t size = 0;
+  {
+    FileHandle file(OpenForReading(path));
+    DWORD high = 0;
+    const DWORD low = file.h != INVALID_HANDLE_VALUE ? GetFileSize(file.h, &high) : 0;
+    if (low != INVALID_FILE_SIZE || GetLastError() == NO_ERROR) size = (uint64_t{high} << 32) | low;
+  }
+  // The buffer's size is a 32-bit count: a larger file cannot be held.
+  if (size > 0xFFFFFFFFu) return LOAD_NO_MEMORY;
+  buffer->bytes = static_cast<uint8_t*>(malloc(size > 0 ? size : 1));
+  if (buffer->bytes == nullptr) return LOAD_NO_MEMORY;
+  buffer->size = static_cast<uint32_t>(size);
+
   FileHandle file(OpenForReading(path));
-  if (file.h == INVALID_HANDLE_VALUE) return false;
+  if (file.h == INVALID_HANDLE_VALUE) return LOAD_NOT_FOUND;
   // The counts tell the outcome; ReadFile's own result adds nothing to them.
   DWORD read = 0;
-  (void)ReadFile(file.h, buffer, size, &read, nullptr);
+  (void)ReadFile(file.h, buffer->bytes, buffer->size, &read, nullptr);
   // A file that grew since its size was taken would be patched only in part.
   uint8_t extra;
   DWORD more = 0;
   (void)ReadFile(file.h, &extra, 1, &more, nullptr);
-  return read == size && more == 0;
+  return read == buffer->size && more == 0 ? LOAD_OK : LOAD_NOT_FOUND;
 }
 
-bool WriteWholeFile(const wchar_t* path, uint32_t size, const uint8_t* bytes) {
+bool WriteWholeFile(const wchar_t* path, const FileBuffer& buffer) {
   const DWORD attributes = GetFileAttributesW(path);
   const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
   if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) return false;
@@ -80,7 +88,7 @@ bool WriteWholeFile(const wchar_t* path, uint32_t size, const uint8_t* bytes) {
   bool ok = file.h != INVALID_HANDLE_VALUE;
   if (ok) {
     DWORD written = 0;
-    ok = WriteFile(file.h, bytes, size, &written, nullptr) && written == size;
+    ok = WriteFile(file.h, buffer.bytes, buffer.size, &written, nullptr) && written == buffer.size;
     ok = CloseHandle(file.Release()) && ok;
   }
   // Replacing keeps the old file's attributes and security; a new file

@@ -1,4 +1,4 @@
-// Whole-file reads and writes of the font tool, in the platform's own calls.
+// Whole-file reads and writes of the font tool.
 #ifndef NAMESMITH_FILE_IO_H_
 #define NAMESMITH_FILE_IO_H_
 
@@ -12,18 +12,37 @@ using PathChar = wchar_t;
 using PathChar = char;
 #endif
 
-/// The size of the file at `path`; false when it cannot be opened.
-bool GetSourceSize(const PathChar* path, uint64_t* size);
+/// The whole source file in memory, released on destruction. Changes made
+/// through `bytes` stay in this process: the file itself is never written
+/// through them.
+struct FileBuffer {
+  FileBuffer() = default;
+  ~FileBuffer();
+  FileBuffer(const FileBuffer&) = delete;
+  FileBuffer& operator=(const FileBuffer&) = delete;
 
-/// Reads exactly `size` bytes, the whole file, into `buffer`. False when the
-/// file cannot be opened or holds another number of bytes than `size`.
-bool ReadWholeFile(const PathChar* path, uint32_t size, uint8_t* buffer);
+  uint8_t* bytes = nullptr;
+  uint32_t size = 0;
+  // Where the platform keeps the file open or mapped behind `bytes`.
+  intptr_t source = -1;
+  bool mapped = false;
+};
 
-/// Writes `size` bytes as the whole content of `path`. They go to a
+enum LoadResult {
+  LOAD_OK,
+  LOAD_NOT_FOUND,  // cannot be opened, or fewer or more bytes than its size
+  LOAD_NO_MEMORY,  // no room for the file, or more than 4 GiB - 1 bytes
+};
+
+/// Reads the file at `path` whole: its size first, then all its bytes.
+LoadResult LoadWholeFile(const PathChar* path, FileBuffer* buffer);
+
+/// Writes the buffer as the whole content of `path`. The bytes go to a
 /// temporary file in the same folder first, which replaces `path` only once
 /// every byte is written and the file closed; on failure the temporary file
-/// is removed and an existing `path` stays as it was. A read-only
-/// destination is refused, as creating it over the old file would be.
-bool WriteWholeFile(const PathChar* path, uint32_t size, const uint8_t* bytes);
+/// is removed and an existing `path` stays as it was. An existing
+/// destination keeps its permissions; a read-only one is refused, as
+/// creating it over the old file would be.
+bool WriteWholeFile(const PathChar* path, const FileBuffer& buffer);
 
 #endif  // NAMESMITH_FILE_IO_H_

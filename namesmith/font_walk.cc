@@ -1,10 +1,10 @@
 // The container walk: the fonts of a plain font file or of a TrueType
 // Collection, and the `name` table of each.
-#include <cstdio>
 #include <cstring>
 #include <cwchar>
 
 #include "byte_order.h"
+#include "console.h"
 #include "namesmith.h"
 
 namespace {
@@ -15,7 +15,7 @@ constexpr uint32_t TABLE_RECORD_SIZE = 16;  // tag, checksum, offset, length
 constexpr uint32_t COLLECTION_HEADER_SIZE = 12;  // tag, version, font count
 
 bool Refuse(const wchar_t* message) {
-  wprintf(L"%ls", message);
+  Print(L"%ls", message);
   return false;
 }
 

@@ -4,8 +4,6 @@
 // the working copy, which replaces the table only when a record changed. So
 // every decision within a table rests on the bytes as they were at the start.
 #include <algorithm>
-#include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "byte_order.h"
+#include "console.h"
 #include "namesmith.h"
 
 namespace {
@@ -62,61 +61,49 @@ bool LanguageChosen(uint16_t recordLanguage, uint32_t language, uint32_t flags) 
 }
 
 void PrintSkipped(const wchar_t* reason) {
-  wprintf(L"%ls", reason);
-  wprintf(L"This may be skipped.\n");
+  Print(L"%ls", reason);
+  Print(L"This may be skipped.\n");
 }
 
 bool IsHighSurrogate(uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-// Writes one character where the locale can encode it. The stream itself
-// would put a substitute such as '?' in place of one it cannot encode.
-void PutCodePoint(uint32_t c) {
-  char bytes[MB_LEN_MAX];
-  std::mbstate_t state{};
-  if (wcrtomb(bytes, static_cast<wchar_t>(c), &state) != static_cast<size_t>(-1)) {
-    fputwc(static_cast<wchar_t>(c), stdout);
-  }
-}
-
-// Writes a stored string's units to standard output; write failures are
-// ignored on purpose. Where wchar_t is UTF-16 each unit goes out as it
-// stands; where it is a code point, a surrogate pair goes out as its one
-// character, and a lone surrogate or a character the locale cannot encode
-// prints nothing.
+// Writes a stored string's units to standard output. Where wchar_t is UTF-16
+// each unit goes out as it stands; where it is a code point, a surrogate
+// pair goes out as its one character and a lone surrogate prints nothing.
 void PutNameUnits(const uint8_t* s, uint32_t length) {
   for (uint32_t i = 0; i + 1 < length; i += 2) {
     const uint32_t unit = LoadU16(s + i);
     if constexpr (sizeof(wchar_t) == 2) {
-      fputwc(static_cast<wchar_t>(unit), stdout);
+      PutNameChar(static_cast<wchar_t>(unit));
     } else if (IsHighSurrogate(unit)) {
       if (i + 3 < length && IsLowSurrogate(LoadU16(s + i + 2))) {
         const uint32_t low = LoadU16(s + i + 2);
-        PutCodePoint(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        PutNameChar(static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00)));
         i += 2;
       }
     } else if (!IsLowSurrogate(unit)) {
-      PutCodePoint(unit);
+      PutNameChar(static_cast<wchar_t>(unit));
     }
   }
 }
 
 void ListNames(const uint8_t* table, uint32_t tableLength, uint16_t count,
                uint16_t storageOffset) {
-  wprintf(L"Platform must be 0x0000 or 0x0003.\n");
-  wprintf(L"Encoding must be 0x0001, 0x0003 or 0x000a.\n");
-  wprintf(L"\n");
-  wprintf(L"Index  Platform Encoding Language Type     Value\n");
+  Print(L"Platform must be 0x0000 or 0x0003.\n");
+  Print(L"Encoding must be 0x0001, 0x0003 or 0x000a.\n");
+  Print(L"\n");
+  Print(L"Index  Platform Encoding Language Type     Value\n");
   for (uint32_t k = 0; k < count; ++k) {
     const NameRecord r = ReadRecord(table, storageOffset, k);
     if (!InRange(r, tableLength)) {
       PrintSkipped(L"A value is out of the name table.\n");
       continue;
     }
-    wprintf(L"%-6u 0x%04X   0x%04X   0x%04X   0x%04X   ", k, unsigned{r.platform},
+    Print(L"%-6u 0x%04X   0x%04X   0x%04X   0x%04X   ", k, unsigned{r.platform},
             unsigned{r.encoding}, unsigned{r.language}, unsigned{r.nameId});
     PutNameUnits(table + r.position, r.length);
-    wprintf(L"\n");
+    Print(L"\n");
   }
 }
 
@@ -254,24 +241,24 @@ uint16_t StoreName(uint8_t* destination, const char16_t* name) {
 bool ProcessNameTable(uint8_t* table, uint32_t tableLength, const char16_t* oldName,
                       const char16_t* newName, uint32_t language, uint32_t flags) {
   if (tableLength < NAME_HEADER_SIZE) {
-    wprintf(L"%ls", INSUFFICIENT);
+    Print(L"%ls", INSUFFICIENT);
     return false;
   }
   if (LoadU16(table) != 0) {
-    wprintf(L"This version of name table is not supported.\n");
+    Print(L"This version of name table is not supported.\n");
     return false;
   }
   const uint16_t count = LoadU16(table + 2);
   const uint16_t storageOffset = LoadU16(table + 4);
   if (!Fits(NAME_HEADER_SIZE, uint64_t{NAME_RECORD_SIZE} * count, tableLength) ||
       tableLength < storageOffset) {
-    wprintf(L"%ls", INSUFFICIENT);
+    Print(L"%ls", INSUFFICIENT);
     return false;
   }
 
   std::unique_ptr<uint8_t, FreeDeleter> copy(static_cast<uint8_t*>(malloc(tableLength)));
   if (!copy) {
-    wprintf(L"A memory error occured.\n");
+    Print(L"A memory error occured.\n");
     return false;
   }
   memcpy(copy.get(), table, tableLength);
