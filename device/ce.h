@@ -85,6 +85,17 @@ inline const void* DeviceLoadResource(HMODULE module, HRSRC resource) {
 // to link is chosen in the build.
 #include <shellapi.h>
 
+// Moving a complete new file over an old one: CE replaces a file with
+// DeleteAndRenameFile (the old file must exist), the desktop with MoveFileEx.
+inline BOOL DeviceReplaceFile(LPCWSTR target, LPCWSTR source) {
+#ifdef UNDER_CE
+  if (GetFileAttributesW(target) == INVALID_FILE_ATTRIBUTES) return MoveFileW(source, target);
+  return DeleteAndRenameFile(target, source);
+#else
+  return MoveFileExW(source, target, MOVEFILE_REPLACE_EXISTING);
+#endif
+}
+
 // Paths such as "\Storage Card\..." and "\NAND3\..." are root-relative: under
 // Wine they resolve on the current drive, so the card is C:\Storage Card of
 // the prefix when the program starts on drive C:. No code differs for this.
