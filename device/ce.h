@@ -96,6 +96,78 @@ inline BOOL DeviceReplaceFile(LPCWSTR target, LPCWSTR source) {
 #endif
 }
 
+// Calling into a vendor library under a guard that turns any exception
+// raised inside it into a FALSE result. CE has structured exceptions;
+// mingw-w64 has no __try, so on the desktop a vectored handler sends a fault
+// raised during the call back to the guard's landing point.
+#ifdef UNDER_CE
+inline BOOL DeviceGuardedCall(void (*call)(void*), void* context) {
+  __try {
+    call(context);
+    return TRUE;
+  } __except (EXCEPTION_EXECUTE_HANDLER) {
+    return FALSE;
+  }
+}
+#else
+namespace device_guard {
+inline void* g_landing[5];    // __builtin_setjmp buffer of the active guard
+inline bool g_active = false; // a guarded call is running (one thread only)
+
+[[noreturn]] inline void Land() { __builtin_longjmp(g_landing, 1); }
+
+inline LONG CALLBACK Handler(EXCEPTION_POINTERS* info) {
+  const DWORD code = info->ExceptionRecord->ExceptionCode;
+  // C++ exceptions and debugger notifications belong to whoever raised them.
+  const bool foreign = code == 0x20474343 /* GCC C++ */ || code == 0xE06D7363 /* MSVC C++ */ ||
+                       code == DBG_PRINTEXCEPTION_C || code == 0x406D1388 /* thread name */;
+  if (!g_active || foreign) return EXCEPTION_CONTINUE_SEARCH;
+  g_active = false;
+  // Resume at Land on a fresh, aligned part of the faulting stack, as if called.
+  CONTEXT* context = info->ContextRecord;
+  context->Rsp = ((context->Rsp - 256) & ~(DWORD64)15) - 8;
+  context->Rip = (DWORD64)&Land;
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+}  // namespace device_guard
+
+__attribute__((noinline)) inline BOOL DeviceGuardedCall(void (*call)(void*), void* context) {
+  static PVOID handler = AddVectoredExceptionHandler(1, device_guard::Handler);
+  if (handler == NULL) return FALSE;
+  if (__builtin_setjmp(device_guard::g_landing)) return FALSE;  // a fault landed here
+  device_guard::g_active = true;
+  call(context);
+  device_guard::g_active = false;
+  return TRUE;
+}
+#endif
+
+// Hiding a modal dialog before it was ever shown: the desktop dialog manager
+// (Windows and Wine alike) shows a dialog whose template lacks WS_VISIBLE
+// the first time its queue is idle, which would undo the hide. So on the
+// desktop such a hide also refuses that first show; the dialog procedure
+// passes WM_WINDOWPOSCHANGING to DeviceDialogPosChanging. CE shows nothing
+// by itself.
+#define DEVICE_STAY_HIDDEN L"DeviceStayHidden"
+
+inline void DeviceHideDialog(HWND dialog) {
+#ifndef UNDER_CE
+  if (!IsWindowVisible(dialog)) SetPropW(dialog, DEVICE_STAY_HIDDEN, (HANDLE)1);
+#endif
+  ShowWindow(dialog, SW_HIDE);
+}
+
+inline void DeviceDialogPosChanging(HWND dialog, WINDOWPOS* position) {
+#ifndef UNDER_CE
+  if ((position->flags & SWP_SHOWWINDOW) && RemovePropW(dialog, DEVICE_STAY_HIDDEN) != NULL) {
+    position->flags &= ~SWP_SHOWWINDOW;
+  }
+#else
+  (void)dialog;
+  (void)position;
+#endif
+}
+
 // Paths such as "\Storage Card\..." and "\NAND3\..." are root-relative: under
 // Wine they resolve on the current drive, so the card is C:\Storage Card of
 // the prefix when the program starts on drive C:. No code differs for this.

@@ -61,6 +61,16 @@ bool ReadMessageBox(HWND hwnd, ShownBox* box) {
   return !box->text.empty() && !box->buttons.empty();
 }
 
+// A box is gone once it is destroyed or hidden.
+bool WaitUntilGone(HWND box, DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  while (IsWindow(box) && IsWindowVisible(box)) {
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(POLL_MS);
+  }
+  return true;
+}
+
 struct WindowScan {
   DWORD processId;
   std::vector<HWND> windows;
@@ -115,6 +125,77 @@ std::wstring WindowText(HWND hwnd) {
   text.resize(copied);
   return text;
 }
+
+HWND WaitForDialog(const std::wstring& caption, DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  for (;;) {
+    HWND found = FindWindowW(L"#32770", caption.c_str());
+    if (found != NULL || GetTickCount64() >= deadline) return found;
+    Sleep(POLL_MS);
+  }
+}
+
+void Settle(HWND window, int posted) {
+  // A sent message is handled inside the receiver's next GetMessage, which
+  // then hands out at most one posted message: after posted + 1 sends that
+  // many posted messages have been dispatched.
+  for (int i = 0; i <= posted; ++i) {
+    DWORD_PTR ignored;
+    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+  }
+}
+
+int CheckState(HWND button) {
+  DWORD_PTR state = 0;
+  SendMessageTimeoutW(button, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 5000, &state);
+  return (int)state;
+}
+
+void Click(HWND button) {
+  DWORD_PTR ignored;
+  SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+}
+
+std::vector<std::wstring> ListEntries(HWND combo) {
+  std::vector<std::wstring> entries;
+  DWORD_PTR count = 0;
+  SendMessageTimeoutW(combo, CB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &count);
+  for (DWORD_PTR i = 0; i < count && count != (DWORD_PTR)CB_ERR; ++i) {
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(combo, CB_GETLBTEXTLEN, i, 0, SMTO_ABORTIFHUNG, 5000, &length);
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(combo, CB_GETLBTEXT, i, (LPARAM)&text[0], SMTO_ABORTIFHUNG, 5000,
+                        &copied);
+    text.resize(copied == (DWORD_PTR)CB_ERR ? 0 : copied);
+    entries.push_back(text);
+  }
+  return entries;
+}
+
+int Selection(HWND combo) {
+  DWORD_PTR selection = 0;
+  SendMessageTimeoutW(combo, CB_GETCURSEL, 0, 0, SMTO_ABORTIFHUNG, 5000, &selection);
+  return (int)(LRESULT)selection;
+}
+
+void Choose(HWND dialog, int id, int index) {
+  HWND combo = GetDlgItem(dialog, id);
+  DWORD_PTR ignored;
+  SendMessageTimeoutW(combo, CB_SETCURSEL, index, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+  // CB_SETCURSEL itself notifies nobody; a user's choice does.
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), (LPARAM)combo);
+  Settle(dialog, 1);
+}
+
+void PostKey(HWND window, UINT virtualKey) {
+  const UINT scan = MapVirtualKeyW(virtualKey, 0 /* MAPVK_VK_TO_VSC */);
+  PostMessageW(window, WM_KEYDOWN, virtualKey, 1 | (scan << 16));
+  PostMessageW(window, WM_KEYUP, virtualKey, 1 | (scan << 16) | (3u << 30));
+  Settle(window, 2);
+}
+
+void CloseByCaption(HWND window) { PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0); }
 
 std::wstring ClassName(HWND hwnd) {
   wchar_t name[256];
@@ -178,12 +259,13 @@ bool Program::Press(HWND box, int id, DWORD timeoutMs) {
   HWND button = GetDlgItem(box, id);
   if (button == NULL) return false;
   PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
-  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  while (IsWindow(box) && IsWindowVisible(box)) {
-    if (GetTickCount64() >= deadline) return false;
-    Sleep(POLL_MS);
-  }
-  return true;
+  return WaitUntilGone(box, timeoutMs);
+}
+
+bool Program::Close(HWND box, DWORD timeoutMs) {
+  if (!IsWindow(box)) return false;
+  PostMessageW(box, WM_CLOSE, 0, 0);
+  return WaitUntilGone(box, timeoutMs);
 }
 
 bool Program::WaitForExit(DWORD timeoutMs, DWORD* exitCode) {

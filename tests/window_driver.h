@@ -54,6 +54,10 @@ class Program {
   /// Presses the button `id` of a shown box and waits until the box is gone.
   bool Press(HWND box, int id, DWORD timeoutMs);
 
+  /// Closes a shown box without pressing a button, as its close button or
+  /// Alt+F4 would (WM_CLOSE), and waits until the box is gone.
+  bool Close(HWND box, DWORD timeoutMs);
+
   /// Waits for the program to end; false on timeout.
   bool WaitForExit(DWORD timeoutMs, DWORD* exitCode);
 
@@ -83,6 +87,35 @@ Run RunAnswering(const std::wstring& path, const std::wstring& arguments,
 
 /// Text of a window of any process.
 std::wstring WindowText(HWND hwnd);
+
+/// Waits up to `timeoutMs` for a top-level dialog with `caption`, shown or
+/// hidden, of any process; NULL when none came.
+HWND WaitForDialog(const std::wstring& caption, DWORD timeoutMs);
+
+/// BM_GETCHECK of a check box.
+int CheckState(HWND button);
+
+/// Clicks a button as the mouse would (BM_CLICK), and waits until handled.
+void Click(HWND button);
+
+/// The entries of a combo box's list, in order, and its selection.
+std::vector<std::wstring> ListEntries(HWND combo);
+int Selection(HWND combo);
+
+/// Chooses entry `index` of combo box `id` of `dialog` as the user would:
+/// the selection moves and the dialog gets CBN_SELCHANGE.
+void Choose(HWND dialog, int id, int index);
+
+/// Posts a key press (down and up) to `window` through its message queue,
+/// where the dialog manager sees it.
+void PostKey(HWND window, UINT virtualKey);
+
+/// Asks a window to close as its caption's close button does.
+void CloseByCaption(HWND window);
+
+/// Waits until the `posted` messages last posted to `window`'s thread have
+/// been handled.
+void Settle(HWND window, int posted);
 
 /// Class name of a window.
 std::wstring ClassName(HWND hwnd);

@@ -49,7 +49,7 @@ DeviceState LoadState() {
 
 void SaveState(const DeviceState& state) {
   const char* path = getenv("CORESIM_STATE");
-  FILE* f = path != NULL ? fopen(path, "w") : NULL;
+  FILE* f = path != NULL ? fopen(path, "wb") : NULL;
   if (f == NULL) return;
   for (const auto& field : FIELDS) fprintf(f, "%s=%lu\n", field.name, state.*field.field);
   fclose(f);
@@ -57,7 +57,7 @@ void SaveState(const DeviceState& state) {
 
 void Log(const char* call, DWORD argument) {
   const char* path = getenv("CORESIM_LOG");
-  FILE* f = path != NULL ? fopen(path, "a") : NULL;
+  FILE* f = path != NULL ? fopen(path, "ab") : NULL;
   if (f == NULL) return;
   fprintf(f, "%s %lu\n", call, argument);
   fclose(f);
