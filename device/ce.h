@@ -80,6 +80,16 @@ inline const void* DeviceLoadResource(HMODULE module, HRSRC resource) {
 #define DeviceGetWindowData(hwnd) GetWindowLongPtrW((hwnd), GWLP_USERDATA)
 #endif
 
+// A window's procedure, read and replaced when subclassing a control:
+// pointer-sized calls on the 64-bit desktop, as for the user data above.
+#ifdef UNDER_CE
+#define DeviceGetWindowProc(hwnd) ((WNDPROC)GetWindowLongW((hwnd), GWL_WNDPROC))
+#define DeviceSetWindowProc(hwnd, proc) SetWindowLongW((hwnd), GWL_WNDPROC, (LONG)(proc))
+#else
+#define DeviceGetWindowProc(hwnd) ((WNDPROC)GetWindowLongPtrW((hwnd), GWLP_WNDPROC))
+#define DeviceSetWindowProc(hwnd, proc) SetWindowLongPtrW((hwnd), GWLP_WNDPROC, (LONG_PTR)(proc))
+#endif
+
 // SHFileOperationW comes from the CE shell library (ceshell) on the device
 // and from shell32 on the desktop: the declaration is the same, the library
 // to link is chosen in the build.

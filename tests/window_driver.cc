@@ -156,6 +156,25 @@ void Click(HWND button) {
   SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
 }
 
+void PostClick(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
+
+HWND FocusOf(HWND window) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, NULL), &info)) return NULL;
+  return info.hwndFocus;
+}
+
+HWND WaitForFocus(HWND window, DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  for (;;) {
+    HWND focus = FocusOf(window);
+    if (focus != NULL && (focus == window || IsChild(window, focus))) return focus;
+    if (GetTickCount64() >= deadline) return NULL;
+    Sleep(POLL_MS);
+  }
+}
+
 std::vector<std::wstring> ListEntries(HWND combo) {
   std::vector<std::wstring> entries;
   DWORD_PTR count = 0;

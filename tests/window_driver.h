@@ -98,6 +98,17 @@ int CheckState(HWND button);
 /// Clicks a button as the mouse would (BM_CLICK), and waits until handled.
 void Click(HWND button);
 
+/// Clicks a button without waiting: for a button whose handler runs a
+/// modal dialog of its own.
+void PostClick(HWND button);
+
+/// The window that has the keyboard focus in `window`'s thread.
+HWND FocusOf(HWND window);
+
+/// Waits up to `timeoutMs` until the focus is on `window` or one of its
+/// controls (a dialog sets it during its initialisation); NULL on timeout.
+HWND WaitForFocus(HWND window, DWORD timeoutMs);
+
 /// The entries of a combo box's list, in order, and its selection.
 std::vector<std::wstring> ListEntries(HWND combo);
 int Selection(HWND combo);
