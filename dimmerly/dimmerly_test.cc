@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "dialog_template.h"
 #include "window_driver.h"
 
 namespace wd = window_driver;
@@ -350,6 +351,33 @@ TEST_F(DimmerlyTest, KeepingWithoutALevelAppliesZero) {
   wd::Settle(dialog, 1);
   EXPECT_EQ(ReadLog(), (Lines{"EdSetBacklightBright 0"}));
   // The program has no way to end by itself now; the driver ends it.
+}
+
+TEST(PowerDialogTemplate, AsCompiled) {
+  using dialog_template::Control;
+  const dialog_template::Template t = dialog_template::Read(
+      wd::ProgramFolder() + L"dimmerly.exe", 129, MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT));
+  ASSERT_TRUE(t.found) << "no Japanese dialog 129";
+  EXPECT_EQ(t.style, 0x00C80040u);
+  EXPECT_EQ(t.exStyle, 0u);
+  EXPECT_EQ(t.x, 0);
+  EXPECT_EQ(t.y, 0);
+  EXPECT_EQ(t.cx, 195);
+  EXPECT_EQ(t.cy, 81);
+  EXPECT_EQ(t.menu, L"");
+  EXPECT_EQ(t.cls, L"");
+  EXPECT_EQ(t.caption, L"Dimmerly");
+  EXPECT_EQ(t.pointSize, 9);
+  EXPECT_EQ(t.font, L"MS UI Gothic");
+  const std::vector<Control> expected = {
+      {1000, L"BUTTON", L"Enable MR sensor", 6, 6, 186, 12, 0x50010003},
+      {1001, L"BUTTON", L"Keep LCD backlight brightness", 6, 24, 186, 12, 0x50010003},
+      {0xFFFF, L"STATIC", L"LCD backlight brightness", 6, 42, 90, 12, 0x50020000},
+      {1002, L"COMBOBOX", L"", 102, 42, 90, 60, 0x50210003},
+      {0xFFFF, L"STATIC", L"Auto power off timeout", 6, 60, 90, 12, 0x50020000},
+      {1003, L"COMBOBOX", L"", 102, 60, 90, 60, 0x50210003},
+  };
+  EXPECT_EQ(t.controls, expected);
 }
 
 }  // namespace

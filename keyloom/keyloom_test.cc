@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "dialog_template.h"
 #include "keyloom.h"
 #include "window_driver.h"
 
@@ -68,115 +69,14 @@ TEST(GetKeyName, LabelsExactlyTheTablesCodes) {
 // ---------------------------------------------------------------------------
 // The templates as compiled
 
-struct Control {
-  WORD id;
-  std::wstring cls;  // a predefined class by its name
-  std::wstring text;
-  short x, y, cx, cy;
-  DWORD style;
-  bool operator==(const Control& o) const {
-    return id == o.id && cls == o.cls && text == o.text && x == o.x && y == o.y && cx == o.cx &&
-           cy == o.cy && style == o.style;
-  }
-};
-
-void PrintTo(const Control& c, std::ostream* out) {
-  *out << "id " << c.id << " class " << std::string(c.cls.begin(), c.cls.end()) << " at "
-       << c.x << "," << c.y << " " << c.cx << "x" << c.cy << " style 0x" << std::hex << c.style;
-}
-
-struct Template {
-  DWORD style = 0, exStyle = 0;
-  short x = 0, y = 0, cx = 0, cy = 0;
-  std::wstring menu, cls, caption, font;
-  WORD pointSize = 0;
-  std::vector<Control> controls;
-};
-
-// Reads a classic DLGTEMPLATE with its DLGITEMTEMPLATEs, field by field.
-class TemplateReader {
- public:
-  explicit TemplateReader(const BYTE* p) : p_(p), start_(p) {}
-  WORD Word() {
-    WORD w;
-    memcpy(&w, p_, 2);
-    p_ += 2;
-    return w;
-  }
-  DWORD Dword() {
-    DWORD d;
-    memcpy(&d, p_, 4);
-    p_ += 4;
-    return d;
-  }
-  // A string, or an ordinal (0xFFFF and a number) written as "#number".
-  std::wstring SzOrOrdinal() {
-    if (Word() == 0xFFFF) return L"#" + std::to_wstring(Word());
-    p_ -= 2;
-    std::wstring s;
-    for (WORD c; (c = Word()) != 0;) s += (wchar_t)c;
-    return s;
-  }
-  void AlignDword() { p_ += (4 - (p_ - start_) % 4) % 4; }
-
- private:
-  const BYTE* p_;
-  const BYTE* start_;
-};
-
-std::wstring ClassOf(const std::wstring& raw) {
-  static const std::map<std::wstring, std::wstring> atoms = {
-      {L"#128", L"BUTTON"}, {L"#129", L"EDIT"}, {L"#130", L"STATIC"}};
-  const auto found = atoms.find(raw);
-  if (found != atoms.end()) return found->second;
-  std::wstring upper = raw;
-  for (wchar_t& c : upper) c = towupper(c);
-  return upper;
-}
+using dialog_template::Control;
+using dialog_template::Template;
 
 Template ReadTemplate(int id) {
-  HMODULE library = LoadLibraryExW((wd::ProgramFolder() + L"keyloom.dll").c_str(), NULL,
-                                   LOAD_LIBRARY_AS_DATAFILE);
-  Template t;
   // Only in Japanese: the lookup names the language.
-  HRSRC resource = FindResourceExW(library, (LPCWSTR)RT_DIALOG, MAKEINTRESOURCEW(id),
-                                   MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT));
-  if (resource == NULL) {
-    ADD_FAILURE() << "no Japanese dialog " << id;
-    return t;
-  }
-  TemplateReader r((const BYTE*)LockResource(LoadResource(library, resource)));
-  t.style = r.Dword();
-  t.exStyle = r.Dword();
-  const WORD count = r.Word();
-  t.x = r.Word();
-  t.y = r.Word();
-  t.cx = r.Word();
-  t.cy = r.Word();
-  t.menu = r.SzOrOrdinal();
-  t.cls = r.SzOrOrdinal();
-  t.caption = r.SzOrOrdinal();
-  if (t.style & DS_SETFONT) {
-    t.pointSize = r.Word();
-    t.font = r.SzOrOrdinal();
-  }
-  for (WORD i = 0; i < count; ++i) {
-    r.AlignDword();
-    Control c;
-    c.style = r.Dword();
-    (void)r.Dword();  // extended style: none in these templates
-    c.x = r.Word();
-    c.y = r.Word();
-    c.cx = r.Word();
-    c.cy = r.Word();
-    c.id = r.Word();
-    c.cls = ClassOf(r.SzOrOrdinal());
-    c.text = r.SzOrOrdinal();
-    const WORD extra = r.Word();
-    EXPECT_EQ(extra, 0) << "control " << c.id;
-    t.controls.push_back(c);
-  }
-  FreeLibrary(library);
+  const Template t = dialog_template::Read(wd::ProgramFolder() + L"keyloom.dll", id,
+                                           MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT));
+  EXPECT_TRUE(t.found) << "no Japanese dialog " << id;
   return t;
 }
 
