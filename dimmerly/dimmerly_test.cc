@@ -205,6 +205,7 @@ TEST_F(DimmerlyTest, WithoutTheVendorLibraryOnlyItsCallsAreLost) {
   ASSERT_TRUE(program.Start(PlaceProgram(WITHOUT_LIBRARY), L"", ROOT));
   HWND dialog = wd::WaitForDialog(L"Dimmerly", WAIT_MS);
   ASSERT_NE(dialog, (HWND)NULL);
+  ASSERT_TRUE(wd::WaitUntilShown(dialog, WAIT_MS));
   wd::Choose(dialog, 1002, 4);
   wd::Click(GetDlgItem(dialog, 1000));
   wd::CloseByCaption(dialog);
@@ -240,6 +241,7 @@ TEST_F(DimmerlyTest, DialogControlsMakeTheirCalls) {
   ASSERT_TRUE(program.Start(PlaceProgram(WITH_LIBRARY), L"", ROOT));
   HWND dialog = wd::WaitForDialog(L"Dimmerly", WAIT_MS);
   ASSERT_NE(dialog, (HWND)NULL);
+  ASSERT_TRUE(wd::WaitUntilShown(dialog, WAIT_MS));
 
   // As it opens: nothing checked, the first entries chosen, nothing applied.
   HWND mrSensor = GetDlgItem(dialog, 1000), keep = GetDlgItem(dialog, 1001);

@@ -135,6 +135,15 @@ HWND WaitForDialog(const std::wstring& caption, DWORD timeoutMs) {
   }
 }
 
+bool WaitUntilShown(HWND window, DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  while (!IsWindowVisible(window)) {
+    if (!IsWindow(window) || GetTickCount64() >= deadline) return false;
+    Sleep(POLL_MS);
+  }
+  return true;
+}
+
 void Settle(HWND window, int posted) {
   // A sent message is handled inside the receiver's next GetMessage, which
   // then hands out at most one posted message: after posted + 1 sends that

@@ -92,6 +92,10 @@ std::wstring WindowText(HWND hwnd);
 /// hidden, of any process; NULL when none came.
 HWND WaitForDialog(const std::wstring& caption, DWORD timeoutMs);
 
+/// Waits up to `timeoutMs` until `window` is visible. A modal dialog is
+/// shown once its initialisation is over, so this also waits for that.
+bool WaitUntilShown(HWND window, DWORD timeoutMs);
+
 /// BM_GETCHECK of a check box.
 int CheckState(HWND button);
 
