@@ -39,9 +39,17 @@ void Allocate(HeapBlock* block, unsigned long long size) {
   if (!block->Allocate(size)) throw RestoreFailure();
 }
 
+// Reads `length` characters. A count whose bytes do not fit one read was not
+// written by DumpKey (registry names are far shorter); it fails like a short
+// read rather than wrapping to a smaller read.
+void ReadChars(HANDLE file, WCHAR* chars, DWORD length) {
+  if (length > MAXDWORD / sizeof(WCHAR)) throw RestoreFailure();
+  Read(file, chars, length * sizeof(WCHAR));
+}
+
 // Reads a string of `length` characters into `buffer` and terminates it.
 void ReadString(HANDLE file, const HeapBlock& buffer, DWORD length) {
-  Read(file, buffer.Chars(), length * sizeof(WCHAR));
+  ReadChars(file, buffer.Chars(), length);
   buffer.Chars()[length] = L'\0';
 }
 
@@ -69,7 +77,7 @@ void RestoreLevel(HKEY key, HANDLE file, BOOL skip) {
       if (!RestoreKey(created ? child.Get() : NULL, file, !created)) throw RestoreFailure();
     } else if (tag == HIVE_TAG_VALUE) {
       const DWORD nameLength = ReadLength(file, maxValueName);
-      Read(file, valueName.Chars(), nameLength * sizeof(WCHAR));
+      ReadChars(file, valueName.Chars(), nameLength);
       const DWORD type = ReadDword(file);
       const DWORD dataLength = ReadLength(file, maxValueData);
       Read(file, valueData.Bytes(), dataLength);
