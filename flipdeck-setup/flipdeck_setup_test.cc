@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "installer.h"
+#include "test_files.h"
 #include "window_driver.h"
 
 using window_driver::ShownBox;
@@ -50,57 +51,14 @@ const ShownBox INSTALLED{CAPTION,
 // ---------------------------------------------------------------------------
 // Files on the simulated device
 
-bool MakeFolders(const std::wstring& path) {
-  for (size_t at = path.find(L'\\', 3); ; at = path.find(L'\\', at + 1)) {
-    const std::wstring part = path.substr(0, at);
-    if (!CreateDirectoryW(part.c_str(), NULL) && GetLastError() != ERROR_ALREADY_EXISTS) {
-      return false;
-    }
-    if (at == std::wstring::npos) return true;
-  }
-}
+using test_files::FileContent;
+using test_files::MakeFolders;
+using test_files::Noise;
+using test_files::RemoveTree;
 
 void PutFile(const std::wstring& path, const std::string& content) {
   MakeFolders(path.substr(0, path.find_last_of(L'\\')));
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, NULL);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE) << "cannot create a test file";
-  DWORD written = 0;
-  ASSERT_TRUE(WriteFile(h, content.data(), content.size(), &written, NULL));
-  ASSERT_EQ(written, content.size());
-  CloseHandle(h);
-}
-
-std::string FileContent(const std::wstring& path) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, NULL);
-  if (h == INVALID_HANDLE_VALUE) return "<unreadable>";
-  std::string content;
-  char chunk[65536];
-  DWORD n = 0;
-  while (ReadFile(h, chunk, sizeof chunk, &n, NULL) && n > 0) content.append(chunk, n);
-  CloseHandle(h);
-  return content;
-}
-
-void RemoveTree(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..") RemoveTree(path + L"\\" + name);
-      } while (FindNextFileW(find, &found));
-      FindClose(find);
-    }
-    RemoveDirectoryW(path.c_str());
-  } else {
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(path.c_str());
-  }
+  ASSERT_TRUE(test_files::WriteWholeFile(path, content)) << "cannot create a test file";
 }
 
 // Everything below `path`: relative names mapped to file contents, folders
@@ -132,17 +90,6 @@ Tree Snapshot(const std::wstring& root) {
   Tree tree;
   Collect(root, L"", &tree);
   return tree;
-}
-
-// Deterministic bytes that differ from file to file.
-std::string Noise(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  unsigned x = seed * 2654435761u + 1;
-  for (char& c : bytes) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return bytes;
 }
 
 // A new version on the card: nested folders, a Japanese file name, an empty

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "test_files.h"
 #include "window_driver.h"
 
 using window_driver::ShownBox;
@@ -91,31 +92,13 @@ std::string Hex(const void* bytes, size_t size) {
 // ---------------------------------------------------------------------------
 // Files
 
-bool ReadWholeFile(const std::wstring& path, std::string* content) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, NULL);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  content->clear();
-  char chunk[65536];
-  DWORD n = 0;
-  while (ReadFile(h, chunk, sizeof chunk, &n, NULL) && n > 0) content->append(chunk, n);
-  CloseHandle(h);
-  return true;
-}
-
-std::string FileContent(const std::wstring& path) {
-  std::string content;
-  return ReadWholeFile(path, &content) ? content : "<missing>";
-}
+using test_files::FileContent;
+using test_files::Noise;
+using test_files::ReadWholeFile;
+using test_files::RemoveTree;
 
 void PutFile(const std::wstring& path, const std::string& content) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, NULL);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE) << "cannot create " << Printable(path);
-  DWORD written = 0;
-  ASSERT_TRUE(WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, NULL));
-  ASSERT_EQ(written, content.size());
-  CloseHandle(h);
+  ASSERT_TRUE(test_files::WriteWholeFile(path, content)) << "cannot create " << Printable(path);
 }
 
 bool Exists(const std::wstring& path) {
@@ -125,26 +108,6 @@ bool Exists(const std::wstring& path) {
 bool IsFolder(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-void RemoveTree(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..") RemoveTree(path + L"\\" + name);
-      } while (FindNextFileW(find, &found));
-      FindClose(find);
-    }
-    RemoveDirectoryW(path.c_str());
-  } else {
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(path.c_str());
-  }
 }
 
 // The entries of a folder: file names mapped to contents, folders to
@@ -191,17 +154,6 @@ std::string Differences(const Folder& actual, const Folder& expected) {
 void PutFolder(const std::wstring& path, const Folder& folder) {
   CreateDirectoryW(path.c_str(), NULL);
   for (const auto& entry : folder) PutFile(path + L"\\" + entry.first, entry.second);
-}
-
-// Deterministic bytes that differ from seed to seed.
-std::string Noise(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  unsigned x = seed * 2654435761u + 7;
-  for (char& c : bytes) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return bytes;
 }
 
 // ---------------------------------------------------------------------------
