@@ -729,6 +729,16 @@ TEST_F(WriteBuffer, WritesOfNoBytesNeverReachTheFile) {
   EXPECT_EQ(pipe.sizes, std::vector<DWORD>({2}));
 }
 
+TEST_F(WriteBuffer, BytesForAnUnusableHandleAreNotTakenAsWritten) {
+  // A handle that no file stands behind is still a bound file: its bytes
+  // fail at the flush instead of vanishing as if nothing were pending.
+  DWORD written = 0xDDDDDDDD;
+  EXPECT_TRUE(BufferedWriteFile(INVALID_HANDLE_VALUE, "abc", 3, &written, NULL));
+  EXPECT_EQ(written, 3u);
+  EXPECT_FALSE(FlushWriteBuffer());
+  EXPECT_TRUE(FlushWriteBuffer());  // nothing is pending any more
+}
+
 TEST_F(WriteBuffer, ShortWriteFailsAndItsBytesNeverReachTheNextFile) {
   {
     HANDLE full = OpenFullDevice();
