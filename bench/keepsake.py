@@ -20,7 +20,6 @@ Usage: /usr/bin/python3 bench/keepsake.py [--bin DIR] [--prefix DIR]
 
 import argparse
 import collections
-import datetime
 import os
 import re
 import shutil
@@ -37,30 +36,13 @@ ROOTS = ["HKCR", "HKCU", "HKLM"]
 FILES = ["cr.dat", "cu.dat", "lm.dat", "cp.dat"]
 FOLDER = "C:\\kb"
 
+sys.path.insert(0, os.path.join(REPO, "tools", "lib"))
+from toolkit import Machine, StartXvfb  # noqa: E402
 
-def Machine():
-    model = "unknown CPU"
-    with open("/proc/cpuinfo") as f:
-        for line in f:
-            if line.startswith("model name"):
-                model = line.split(":", 1)[1].strip()
-                break
-    wine = subprocess.run([WINE, "--version"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+
+def WineVersion():
+    return subprocess.run([WINE, "--version"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                           text=True).stdout.strip()
-    return "%s, %d cores, %s, %s" % (model, os.cpu_count(), wine, datetime.date.today().isoformat())
-
-
-def StartXvfb():
-    for n in range(90, 191):
-        if not (os.path.exists("/tmp/.X%d-lock" % n) or os.path.exists("/tmp/.X11-unix/X%d" % n)):
-            break
-    xvfb = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1024x768x24", "-nolisten",
-                             "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for _ in range(200):
-        if os.path.exists("/tmp/.X11-unix/X%d" % n):
-            break
-        time.sleep(0.05)
-    return xvfb, ":%d" % n
 
 
 class Prefix:
@@ -322,7 +304,7 @@ def main():
           " reg export HKLM %d KiB, walk HKLM %d KiB." % (
               args.grow, grown_dump, grown_walk, grown["save"], grown["export"], grown["walk"]))
     print()
-    print("- machine: " + Machine())
+    print("- machine: " + Machine(WineVersion()))
 
 
 if __name__ == "__main__":

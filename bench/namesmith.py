@@ -9,7 +9,6 @@ Usage: /usr/bin/python3 bench/namesmith.py [--namesmith PATH] [--runs N]
 """
 
 import argparse
-import datetime
 import os
 import shutil
 import statistics
@@ -25,6 +24,9 @@ FONTS = ["/usr/share/fonts/truetype/arphic/uming.ttc",
          "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"]
 SUCCESS = "Quit the program successfully."
 ENGLISH = 0x0409
+
+sys.path.insert(0, os.path.join(REPO, "tools", "lib"))
+from toolkit import Machine  # noqa: E402
 
 # Run as a subprocess: the same rename as namesmith's, done by fontTools.
 FONTTOOLS_RENAME = r"""
@@ -65,17 +67,6 @@ def TimeOne(argv, stdout=subprocess.DEVNULL):
     subprocess.run(argv, stdout=stdout, stderr=subprocess.DEVNULL, check=True,
                    env=dict(os.environ, LC_ALL="C.UTF-8"))
     return time.perf_counter() - start
-
-
-def Machine():
-    model = "unknown CPU"
-    with open("/proc/cpuinfo") as f:
-        for line in f:
-            if line.startswith("model name"):
-                model = line.split(":", 1)[1].strip()
-                break
-    return "%s, %d cores, %s" % (model, os.cpu_count(),
-                                 datetime.date.today().isoformat())
 
 
 def Bench(namesmith, src, work, runs):

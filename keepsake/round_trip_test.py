@@ -30,6 +30,8 @@ import sys
 import tempfile
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(REPO, "tools", "lib"))
+from toolkit import StartXvfb  # noqa: E402
 ROOTS = ["HKCR", "HKCU", "HKLM"]
 WINESERVER = "/usr/lib/wine/wineserver64"
 GUID = r"\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\}"
@@ -197,19 +199,6 @@ class Wine:
             self.xvfb.wait()
         if self.servers is not None:
             os.remove(self.servers)
-
-
-def StartXvfb():
-    for n in range(90, 191):
-        if not (os.path.exists("/tmp/.X%d-lock" % n) or os.path.exists("/tmp/.X11-unix/X%d" % n)):
-            break
-    xvfb = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1024x768x24", "-nolisten",
-                             "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for _ in range(200):
-        if os.path.exists("/tmp/.X11-unix/X%d" % n):
-            break
-        subprocess.run(["sleep", "0.05"])
-    return xvfb, ":%d" % n
 
 
 def ReadListing(path):
