@@ -27,10 +27,8 @@
 // Registry access: CE ignores samDesired and the programs pass 0; the desktop
 // refuses writes through a key opened with 0, so there the rights are asked.
 #ifdef UNDER_CE
-#define DEVICE_KEY_READ 0
 #define DEVICE_KEY_WRITE 0
 #else
-#define DEVICE_KEY_READ KEY_READ
 #define DEVICE_KEY_WRITE (KEY_READ | KEY_WRITE)
 #endif
 
